@@ -125,6 +125,8 @@ frmUpdateMe::frmUpdateMe(QWidget *parent)
     setWindowIcon(QIcon(QStringLiteral(":/olbra/frmUpdateMe.xpm")));
     setFixedSize(twips(6150), twips(3465));
     setModal(false);
+    // The controls' own font, which the design's sizes were made for; the two labels set theirs.
+    setFont(arial(8.25));
     setAttribute(Qt::WA_QuitOnClose, true);
 
     // Created in the order of the design, which is also the order of their z-stacking.
@@ -235,7 +237,9 @@ void frmUpdateMe::setCheck1Value(int index, int value)
 {
     if (index < 0 || index > 1 || value < 0 || value > 2)
         throw Failure(olbra::ErrorCode::InvalidPropertyValue, QStringLiteral("Invalid property value"));
-    m_check1[index]->setCheckState(static_cast<Qt::CheckState>(value));
+    // 0 clear, 1 ticked, 2 greyed.
+    static constexpr Qt::CheckState states[] = {Qt::Unchecked, Qt::Checked, Qt::PartiallyChecked};
+    m_check1[index]->setCheckState(states[value]);
 }
 
 void frmUpdateMe::setStatusPanelText(int panel, const QString &text)
