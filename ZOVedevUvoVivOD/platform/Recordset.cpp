@@ -46,11 +46,17 @@ namespace {
                                                .arg(kindName(value.kind()), detail, kindName(columnKind)));
 }
 
-// A number for a numeric column: numbers as they are, text only when it wholly reads as one.
+// A number for a numeric column: finite numbers as they are, text only when it wholly reads as one.
 double numberFor(const Variant &value, Kind columnKind)
 {
-    if (value.isNumber())
-        return value.toDouble();
+    if (value.isNumber()) {
+        const double number = value.toDouble();
+        if (std::isnan(number))
+            mismatch(value, columnKind, QStringLiteral(" nan is not a number and"));
+        if (std::isinf(number))
+            throw overflow(numberText(number), columnKind == Kind::Single ? Kind::Single : Kind::Double);
+        return number;
+    }
     if (value.kind() == Kind::Text) {
         if (const auto number = parseNumber(value.toText()))
             return *number;
@@ -60,28 +66,26 @@ double numberFor(const Variant &value, Kind columnKind)
 }
 
 // Whole numbers round half to even, as the database rounds a fraction stored into an integer column.
-std::int64_t wholeFor(const Variant &value, Kind columnKind)
+template <class Int>
+Int wholeFor(const Variant &value, Kind columnKind)
 {
     switch (value.kind()) {
     case Kind::Byte:
     case Kind::Integer:
     case Kind::Long:
-    case Kind::Boolean: return value.toLong();
+    case Kind::Boolean: {
+        const std::int64_t whole = value.toLong();
+        if (whole < std::numeric_limits<Int>::min() || whole > std::numeric_limits<Int>::max())
+            throw overflow(QString::number(whole), columnKind);
+        return static_cast<Int>(whole);
+    }
     default: break;
     }
-    const double number = std::nearbyint(numberFor(value, columnKind));
-    if (!(number >= -9.0e18 && number <= 9.0e18))
-        throw Failure(ErrorCode::Overflow, QStringLiteral("Overflow: the number does not fit a %1").arg(kindName(columnKind)));
-    return static_cast<std::int64_t>(number);
-}
-
-template <class Int>
-Int fit(std::int64_t number, Kind columnKind)
-{
-    if (number < std::numeric_limits<Int>::min() || number > std::numeric_limits<Int>::max())
-        throw Failure(ErrorCode::Overflow,
-                      QStringLiteral("Overflow: %1 does not fit a %2 column").arg(number).arg(kindName(columnKind)));
-    return static_cast<Int>(number);
+    const double number = numberFor(value, columnKind);
+    const double whole = std::nearbyint(number);
+    if (whole < std::numeric_limits<Int>::min() || whole > std::numeric_limits<Int>::max())
+        throw overflow(numberText(number), columnKind);
+    return static_cast<Int>(whole);
 }
 
 QString textFor(const Variant &value)
@@ -121,17 +125,19 @@ Variant toColumnKind(const Variant &value, Kind columnKind)
         return Variant::ofNull();
     switch (columnKind) {
     case Kind::Empty:
-    case Kind::Null: return value;
-    case Kind::Byte: return Variant::ofByte(fit<std::uint8_t>(wholeFor(value, columnKind), columnKind));
-    case Kind::Integer: return Variant::ofInteger(fit<std::int16_t>(wholeFor(value, columnKind), columnKind));
-    case Kind::Long: return Variant::ofLong(fit<std::int32_t>(wholeFor(value, columnKind), columnKind));
+    case Kind::Null:
+        // The engine would store a NaN as Null: refused like any other number the column cannot hold.
+        if (value.isNumber())
+            numberFor(value, value.kind());
+        return value;
+    case Kind::Byte: return Variant::ofByte(wholeFor<std::uint8_t>(value, columnKind));
+    case Kind::Integer: return Variant::ofInteger(wholeFor<std::int16_t>(value, columnKind));
+    case Kind::Long: return Variant::ofLong(wholeFor<std::int32_t>(value, columnKind));
     case Kind::Single: {
-        if (value.kind() == Kind::Single)
-            return value;
         const double number = numberFor(value, columnKind);
         if (std::fabs(number) > std::numeric_limits<float>::max())
-            throw Failure(ErrorCode::Overflow, QStringLiteral("Overflow: the number does not fit a Single column"));
-        return Variant::ofSingle(static_cast<float>(number));
+            throw overflow(numberText(number), columnKind);
+        return value.kind() == Kind::Single ? value : Variant::ofSingle(static_cast<float>(number));
     }
     case Kind::Double: return Variant::ofDouble(numberFor(value, columnKind));
     case Kind::Date:

@@ -27,6 +27,21 @@ QString kindName(Kind kind)
     return QStringLiteral("Unknown");
 }
 
+Failure overflow(const QString &number, Kind kind)
+{
+    QString range;
+    switch (kind) {
+    case Kind::Byte: range = QStringLiteral("0 to 255"); break;
+    case Kind::Integer: range = QStringLiteral("-32768 to 32767"); break;
+    case Kind::Long: range = QStringLiteral("-2147483648 to 2147483647"); break;
+    case Kind::Single: range = QStringLiteral("-%1 to %1").arg(numberText(std::numeric_limits<float>::max())); break;
+    case Kind::Double: range = QStringLiteral("-%1 to %1").arg(numberText(std::numeric_limits<double>::max())); break;
+    default: break;
+    }
+    return Failure(ErrorCode::Overflow, range.isEmpty() ? QStringLiteral("Overflow: %1 is out of the range of %2").arg(number, kindName(kind))
+                                                        : QStringLiteral("Overflow: %1 is out of the range of %2 (%3)").arg(number, kindName(kind), range));
+}
+
 QString DateValue::toIso() const
 {
     QString text = date.toString(Qt::ISODate);
@@ -93,8 +108,7 @@ template <class Int>
 Int fitted(std::int64_t value, Kind wanted)
 {
     if (value < std::numeric_limits<Int>::min() || value > std::numeric_limits<Int>::max())
-        throw Failure(ErrorCode::Overflow,
-                      QStringLiteral("Overflow: %1 does not fit a %2").arg(value).arg(kindName(wanted)));
+        throw overflow(QString::number(value), wanted);
     return static_cast<Int>(value);
 }
 
@@ -207,8 +221,12 @@ std::optional<double> parseNumber(const QString &text)
     const std::string bytes = text.trimmed().toStdString();
     const char *first = bytes.data();
     const char *last = first + bytes.size();
-    if (first != last && *first == '+')
+    // from_chars takes a minus but no plus: a plus is stepped over, and may not come before a minus.
+    if (first != last && *first == '+') {
         ++first;
+        if (first != last && *first == '-')
+            return std::nullopt;
+    }
     if (first == last || !(std::isdigit(static_cast<unsigned char>(*first)) || *first == '-' || *first == '.'))
         return std::nullopt;
     double value = 0;

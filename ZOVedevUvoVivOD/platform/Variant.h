@@ -10,10 +10,15 @@
 
 namespace olbra {
 
+class Failure;
+
 /// The kinds of value the program meets in the product database.
 enum class Kind { Empty, Null, Byte, Integer, Long, Single, Double, Date, Text, Boolean };
 
 QString kindName(Kind kind);
+
+/// "Overflow: 40000 is out of the range of Integer (-32768 to 32767)"; number is the value as text.
+Failure overflow(const QString &number, Kind kind);
 
 /// A calendar date with an optional time of day.
 struct DateValue {
