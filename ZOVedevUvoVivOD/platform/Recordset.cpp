@@ -208,11 +208,14 @@ struct QueryShape {
     QString table;
     bool oneTable = true;
     int selects = 0;
+    bool pragma = false;
 };
 
 int watchShape(void *shape, int action, const char *table, const char *, const char *database, const char *)
 {
     auto *seen = static_cast<QueryShape *>(shape);
+    if (action == SQLITE_PRAGMA)
+        seen->pragma = true;
     if (action == SQLITE_SELECT)
         ++seen->selects;
     if (action == SQLITE_READ && table) {
@@ -225,6 +228,47 @@ int watchShape(void *shape, int action, const char *table, const char *, const c
             seen->oneTable = false;
     }
     return SQLITE_OK;
+}
+
+// Whether the query groups its rows, by a GROUP BY or HAVING outside quotes and comments. Asked only
+// of a query with one SELECT, so the clause is that SELECT's: each row it delivers stands for many
+// rows of the table, and a bare column of it names none of them.
+bool groupsRows(const QString &sql)
+{
+    const qsizetype size = sql.size();
+    qsizetype i = 0;
+    while (i < size) {
+        const QChar c = sql[i];
+        if (c == u'\'' || c == u'"' || c == u'`' || c == u'[') {
+            const QChar close = c == u'[' ? QChar(u']') : c;
+            ++i;
+            while (i < size) {
+                if (sql[i++] != close)
+                    continue;
+                if (close != u']' && i < size && sql[i] == close) {
+                    ++i; // a doubled quote stands for itself
+                    continue;
+                }
+                break;
+            }
+        } else if (c == u'-' && i + 1 < size && sql[i + 1] == u'-') {
+            while (i < size && sql[i] != u'\n')
+                ++i;
+        } else if (c == u'/' && i + 1 < size && sql[i + 1] == u'*') {
+            const qsizetype end = sql.indexOf(QStringLiteral("*/"), i + 2);
+            i = end < 0 ? size : end + 2;
+        } else if (c.isLetter() || c == u'_') {
+            const qsizetype start = i;
+            while (i < size && (sql[i].isLetterOrNumber() || sql[i] == u'_' || sql[i] == u'$'))
+                ++i;
+            const QStringView word = QStringView(sql).mid(start, i - start);
+            if (word.compare(u"GROUP", Qt::CaseInsensitive) == 0 || word.compare(u"HAVING", Qt::CaseInsensitive) == 0)
+                return true;
+        } else {
+            ++i;
+        }
+    }
+    return false;
 }
 
 std::optional<QString> rowidNameFor(const Database &database, const QString &table)
@@ -260,7 +304,18 @@ std::shared_ptr<Cursor> Cursor::create(std::shared_ptr<Database> database, const
         throw engineFailure(db, rc, QStringLiteral("running the query"));
     if (!plain)
         throw Failure(ErrorCode::TypeMismatch, QStringLiteral("The query is empty"));
-    if (!QByteArray(tail).trimmed().isEmpty() || !sqlite3_stmt_readonly(plain.get()) || sqlite3_column_count(plain.get()) == 0)
+    // What follows the query may be blanks and comments, but no second statement. A pragma can
+    // change the connection or the file (locking_mode, optimize) although the engine counts some as
+    // reading only.
+    bool more = false;
+    const char *end = sql.constData() + sql.size();
+    while (!more && tail && tail < end) {
+        sqlite3_stmt *next = nullptr;
+        const int nextRc = sqlite3_prepare_v2(db, tail, static_cast<int>(end - tail), &next, &tail);
+        more = nextRc != SQLITE_OK || next != nullptr;
+        sqlite3_finalize(next);
+    }
+    if (more || shape.pragma || !sqlite3_stmt_readonly(plain.get()) || sqlite3_column_count(plain.get()) == 0)
         throw Failure(ErrorCode::TypeMismatch, QStringLiteral("A recordset takes one query that only reads: %1").arg(query.left(200)));
 
     // A query of one table gets the rowid delivered first, so that a save writes exactly its row.
@@ -269,7 +324,7 @@ std::shared_ptr<Cursor> Cursor::create(std::shared_ptr<Database> database, const
     static const QRegularExpression plainSelect(QStringLiteral(R"(^\s*select\s+(?!distinct\b|all\b))"),
                                                 QRegularExpression::CaseInsensitiveOption);
     const QRegularExpressionMatch select = plainSelect.match(query);
-    if (shape.oneTable && shape.selects == 1 && !shape.table.isEmpty() && select.hasMatch()
+    if (shape.oneTable && shape.selects == 1 && !shape.table.isEmpty() && select.hasMatch() && !groupsRows(query)
         && (rowidName = rowidNameFor(*database, shape.table))) {
         const QByteArray rewritten = (QStringLiteral("SELECT %1, ").arg(*rowidName) + query.mid(select.capturedLength())).toUtf8();
         raw = nullptr;
@@ -491,6 +546,11 @@ void Cursor::update()
     QStringList names;
     for (const auto &[index, value] : m_pending)
         names << quoteIdentifier(m_columns[index].origin);
+    // The saved row comes back from the same statement, as the file now holds it, and by its rowid
+    // even when the save changed that (a new key in an INTEGER PRIMARY KEY column).
+    QStringList saved{m_rowidName};
+    for (const ColumnInfo &column : m_columns)
+        saved << quoteIdentifier(column.origin);
     QString sql;
     if (m_edit == Edit::New) {
         sql = names.isEmpty() ? QStringLiteral("INSERT INTO %1 DEFAULT VALUES").arg(quoteIdentifier(m_table))
@@ -503,6 +563,7 @@ void Cursor::update()
         sql = QStringLiteral("UPDATE %1 SET %2 WHERE %3 = ?")
                   .arg(quoteIdentifier(m_table), names.join(QStringLiteral(", ")), m_rowidName);
     }
+    sql += QStringLiteral(" RETURNING ") + saved.join(QStringLiteral(", "));
 
     // A read still in progress would hold the write back in an open transaction.
     m_database->suspendReaders();
@@ -512,17 +573,26 @@ void Cursor::update()
         bindValue(*m_database, write.get(), ++parameter, value);
     if (m_edit == Edit::Change)
         sqlite3_bind_int64(write.get(), ++parameter, m_rowid);
-    const int rc = sqlite3_step(write.get());
+    int rc = sqlite3_step(write.get());
+    if (rc == SQLITE_DONE)
+        throw Failure(ErrorCode::NoCurrentRecord, QStringLiteral("The row no longer exists in table %1").arg(m_table));
+    if (rc != SQLITE_ROW)
+        throw engineFailure(m_database->handle(), rc, QStringLiteral("saving the row"));
+    const std::int64_t rowid = sqlite3_column_int64(write.get(), 0);
+    std::vector<Variant> row(m_columns.size());
+    for (int i = 0; i < columnCount(); ++i)
+        row[i] = naturalValue(write.get(), i + 1);
+    // The statement's end commits the save; a failure there (another program's lock) undoes it,
+    // and the changes stay to be saved again.
+    rc = sqlite3_step(write.get());
     if (rc != SQLITE_DONE)
         throw engineFailure(m_database->handle(), rc, QStringLiteral("saving the row"));
-    if (m_edit == Edit::Change && sqlite3_changes(m_database->handle()) != 1)
-        throw Failure(ErrorCode::NoCurrentRecord, QStringLiteral("The row no longer exists in table %1").arg(m_table));
-    const std::int64_t rowid = m_edit == Edit::New ? sqlite3_last_insert_rowid(m_database->handle()) : m_rowid;
     write.reset();
 
     m_edit = Edit::None;
     m_pending.clear();
-    refetch(rowid);
+    m_rowid = rowid;
+    m_row = std::move(row);
     m_bof = m_eof = false;
 }
 
