@@ -126,6 +126,9 @@ void DataConnection::OpenConnection()
     if (m_dataFile.isEmpty() || !info.exists() || info.isDir())
         return;
     const QString path = info.absoluteFilePath();
+    // A pipe or a device would block the header's read, or feed it something that is not a file.
+    if (!info.isFile())
+        refuseFile(path, ErrorCode::fromEngine(SQLITE_CANTOPEN), QStringLiteral("it is not a regular file"));
     checkHeader(path);
 
     sqlite3 *raw = nullptr;
@@ -141,13 +144,23 @@ void DataConnection::OpenConnection()
 
     // Reading the schema is the engine's own test of the file; it waits for another program's
     // exclusive lock as long as a write would.
-    Statement check = database->prepare(QStringLiteral("SELECT count(*) FROM sqlite_schema"), QStringLiteral("reading the schema"));
-    const int stepped = sqlite3_step(check.get());
-    if (stepped != SQLITE_ROW) {
-        const Failure failure = engineFailure(raw, stepped, QStringLiteral("reading the schema"));
+    // Preparing reads the schema already, so a refusal there names the file as well.
+    try {
+        Statement check = database->prepare(QStringLiteral("SELECT count(*) FROM sqlite_schema"), QStringLiteral("reading the schema"));
+        const int stepped = sqlite3_step(check.get());
+        if (stepped != SQLITE_ROW)
+            throw engineFailure(raw, stepped, QStringLiteral("reading the schema"));
+    } catch (const Failure &failure) {
         refuseFile(path, failure.number(), failure.description());
     }
     m_database = std::move(database);
+}
+
+void DataConnection::setBusyTimeout(int milliseconds)
+{
+    m_busyTimeoutMs = milliseconds;
+    if (IsConnected())
+        sqlite3_busy_timeout(m_database->handle(), milliseconds);
 }
 
 bool DataConnection::IsConnected() const { return m_database && m_database->isOpen(); }

@@ -31,8 +31,9 @@ public:
     virtual Variant CloseConnection();
     virtual Ref<Recordset> GetRecordset(const QString &query);
 
-    /// How long a write waits for another program's lock before it fails.
-    void setBusyTimeout(int milliseconds) { m_busyTimeoutMs = milliseconds; }
+    /// How long a write waits for another program's lock before it fails; applies to the open
+    /// database too.
+    void setBusyTimeout(int milliseconds);
 
     /// The product database's file name.
     static QString fileName() { return QStringLiteral("OLBRAData.mdb"); }
