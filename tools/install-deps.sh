@@ -8,7 +8,7 @@ packages=(
   libsqlite3-dev sqlite3
   fonts-liberation
   xvfb xauth xdotool x11-utils python3
-  clang libclang-rt-14-dev
+  clang libclang-rt-14-dev llvm
 )
 
 missing=()
