@@ -12,8 +12,11 @@
 #include <QDate>
 #include <QDeadlineTimer>
 #include <QDir>
+#include <QFileInfo>
+#include <QProcess>
 #include <QPushButton>
 #include <QRegularExpression>
+#include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QThread>
@@ -206,6 +209,7 @@ private slots:
 
     void cleanupTestCase()
     {
+        m_display.reset();
         modPatch::ResetPatchState();
         m_vfs.reset();
         QCOMPARE(sqlite3_vfs_find(nullptr)->zName, "unix");
@@ -325,7 +329,152 @@ private slots:
         QCOMPARE(sorted(shapesSeen), QStringLiteral("nnn nno noo ooo"));
     }
 
+    // The built program itself, on a display of its own, Apply pressed from the keyboard, killed
+    // by the system-call tracer at the Nth write, sync or delete it makes.
+    void theBuiltProgramKilledAtEachWrite_data()
+    {
+        QTest::addColumn<QString>("call");
+        QTest::newRow("a write") << "pwrite64";
+        QTest::newRow("a sync") << "fdatasync";
+        QTest::newRow("a delete") << "unlink";
+    }
+
+    void theBuiltProgramKilledAtEachWrite()
+    {
+        QFETCH(QString, call);
+        const QString built = QCoreApplication::applicationDirPath() + QStringLiteral("/../ZOVedevUvoVivOD/OLBRADURADIRURI");
+        if (!QFileInfo(built).isExecutable())
+            QSKIP("the program is not built beside the tests");
+        for (const char *tool : {"Xvfb", "xdotool", "strace"})
+            if (QStandardPaths::findExecutable(QLatin1String(tool)).isEmpty())
+                QSKIP(qPrintable(QStringLiteral("%1 is not installed").arg(QLatin1String(tool))));
+        if (!m_display)
+            m_display = std::make_unique<Display>(m_dir.filePath(QStringLiteral("runtime")));
+        QVERIFY2(m_display->isUp(), "Xvfb did not start");
+        const QString program = programFolder() + QStringLiteral("/OLBRADURADIRURI");
+        QFile::remove(program);
+        QVERIFY(QFile::copy(built, program));
+
+        QSet<QString> shapesSeen;
+        int target = 1;
+        for (;; ++target) {
+            QVERIFY2(target < 200, "the program never ran out of such calls");
+            const QString where = QStringLiteral("kill at %1 number %2").arg(call).arg(target);
+            freshDatabase();
+            const QDate dayBefore = QDate::currentDate();
+            QProcess traced;
+            QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+            environment.insert(QStringLiteral("DISPLAY"), m_display->name());
+            environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
+            environment.insert(QStringLiteral("XDG_CONFIG_HOME"), m_dir.filePath(QStringLiteral("config")));
+            environment.insert(QStringLiteral("XDG_RUNTIME_DIR"), m_dir.filePath(QStringLiteral("runtime")));
+            // The tracer holds the program's threads, so a leak checker could not stop them at exit.
+            if (environment.contains(QStringLiteral("ASAN_OPTIONS")))
+                environment.insert(QStringLiteral("ASAN_OPTIONS"), environment.value(QStringLiteral("ASAN_OPTIONS")) + QStringLiteral(":detect_leaks=0"));
+            traced.setProcessEnvironment(environment);
+            traced.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+            traced.start(QStringLiteral("strace"), {QStringLiteral("-f"), QStringLiteral("-qq"), QStringLiteral("-o"), QStringLiteral("/dev/null"),
+                                                   QStringLiteral("-e"), QStringLiteral("trace=") + call, QStringLiteral("-e"),
+                                                   QStringLiteral("inject=%1:signal=KILL:when=%2").arg(call).arg(target), program});
+            QVERIFY2(traced.waitForStarted(), qPrintable(where));
+
+            // Enter applies; Esc then asks whether to start OLBRA, and Esc again answers No.
+            const QString window = m_display->waitForWindow(QStringLiteral("^OLBRA\\(tm\\) - Pandexion $"), traced);
+            QVERIFY2(!window.isEmpty(), qPrintable(where + QStringLiteral(": the patch window did not come up")));
+            m_display->xdotool({QStringLiteral("windowfocus"), QStringLiteral("--sync"), window});
+            m_display->xdotool({QStringLiteral("key"), QStringLiteral("--clearmodifiers"), QStringLiteral("Return"), QStringLiteral("Escape")});
+            if (!m_display->waitForWindow(QStringLiteral("^OLBRA Update$"), traced).isEmpty())
+                m_display->xdotool({QStringLiteral("key"), QStringLiteral("--clearmodifiers"), QStringLiteral("Escape")});
+            if (traced.state() != QProcess::NotRunning && !traced.waitForFinished(60000)) {
+                traced.kill();
+                traced.waitForFinished();
+                QFAIL(qPrintable(where + QStringLiteral(": the program did not end")));
+            }
+            updateExpectedFiles(dayBefore);
+
+            const FileState state = FileState::read(databasePath());
+            const QString shape = shapeOf(state, m_before, m_after);
+            verifyFileSound(state, where);
+            if (QTest::currentTestFailed())
+                return;
+            shapesSeen << shape;
+            if (traced.exitStatus() == QProcess::CrashExit)
+                continue;
+            // Not killed: the program made fewer such calls, applied the patch and left.
+            QVERIFY2(traced.exitCode() == 0, qPrintable(where + QStringLiteral(": exit code %1").arg(traced.exitCode())));
+            QCOMPARE(shape, QStringLiteral("nnn"));
+            break;
+        }
+        qInfo("%d runs; states the kills left: %s", target, qPrintable(sorted(shapesSeen)));
+        // Each kind of call is made while each of the three records is saved.
+        QCOMPARE(sorted(shapesSeen), QStringLiteral("nnn nno noo ooo"));
+    }
+
 private:
+    /// A display server of the test's own, for the program's real window.
+    class Display {
+    public:
+        explicit Display(const QString &runtime)
+        {
+            QDir().mkpath(runtime);
+            QFile::setPermissions(runtime, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+            m_server.setProcessChannelMode(QProcess::SeparateChannels);
+            // It picks a free display and writes its number once it listens.
+            m_server.start(QStringLiteral("Xvfb"), {QStringLiteral("-displayfd"), QStringLiteral("1"), QStringLiteral("-screen"), QStringLiteral("0"),
+                                                   QStringLiteral("1024x768x24"), QStringLiteral("-nolisten"), QStringLiteral("tcp")});
+            QDeadlineTimer deadline(30000);
+            while (m_name.isEmpty() && !deadline.hasExpired() && m_server.state() != QProcess::NotRunning) {
+                m_server.waitForReadyRead(100);
+                const QByteArray number = m_server.readAllStandardOutput().trimmed();
+                if (!number.isEmpty())
+                    m_name = QLatin1Char(':') + QString::fromLatin1(number);
+            }
+        }
+        ~Display()
+        {
+            m_server.terminate();
+            if (!m_server.waitForFinished(10000))
+                m_server.kill();
+            m_server.waitForFinished();
+        }
+        bool isUp() const { return !m_name.isEmpty(); }
+        const QString &name() const { return m_name; }
+
+        QString xdotool(const QStringList &arguments, int milliseconds = 30000) const
+        {
+            QProcess tool;
+            QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+            environment.insert(QStringLiteral("DISPLAY"), m_name);
+            tool.setProcessEnvironment(environment);
+            tool.start(QStringLiteral("xdotool"), arguments);
+            if (!tool.waitForFinished(milliseconds)) {
+                tool.kill();
+                tool.waitForFinished();
+                return {};
+            }
+            return QString::fromLatin1(tool.readAllStandardOutput()).section(u'\n', 0, 0).trimmed();
+        }
+
+        // The first visible window whose title matches, or nothing once the program has ended.
+        QString waitForWindow(const QString &title, QProcess &program) const
+        {
+            QDeadlineTimer deadline(30000);
+            while (!deadline.hasExpired()) {
+                const QString found = xdotool({QStringLiteral("search"), QStringLiteral("--onlyvisible"), QStringLiteral("--name"), title});
+                if (!found.isEmpty())
+                    return found;
+                if (program.waitForFinished(50))
+                    return {};
+            }
+            return {};
+        }
+
+    private:
+        QProcess m_server;
+        QString m_name;
+    };
+    std::unique_ptr<Display> m_display;
+
     // What a child that was not killed tells its parent.
     enum ChildStatus { ChildApplied = 0, ChildNotApplied = 10, ChildStartUpFailed = 11 };
 

@@ -469,7 +469,9 @@ private slots:
             << OrganismOld << PanelOld << "";
         QTest::newRow("locked by another program from before start-up")
             << "" << "" << Reach::LockedBeforeStart
-            << report(engine(SQLITE_BUSY), QStringLiteral("The database is in use by another program (database is locked) while reading the schema"),
+            << report(engine(SQLITE_BUSY),
+                      QStringLiteral("The data file \"%path%\" cannot be used: The database is in use by another program (database is locked) "
+                                     "while reading the schema"),
                       StartContext)
             << OrganismOld << PanelOld << "";
         QTest::newRow("locked by another program after start-up")
