@@ -7,7 +7,7 @@ packages=(
   qt6-base-dev qt6-base-dev-tools libgl-dev libxcb1-dev
   libsqlite3-dev sqlite3
   fonts-liberation
-  xvfb xauth xdotool x11-utils python3
+  xvfb xauth xdotool x11-utils python3 strace
   clang libclang-rt-14-dev llvm
 )
 
