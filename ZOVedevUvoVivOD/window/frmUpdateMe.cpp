@@ -120,6 +120,8 @@ frmUpdateMe::frmUpdateMe(QWidget *parent)
     : QDialog(parent, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint
                           | Qt::MSWindowsFixedSizeDialogHint)
 {
+    // The icon lives in this library's resources, which a static link would otherwise leave out.
+    Q_INIT_RESOURCE(window);
     setObjectName(QStringLiteral("frmUpdateMe"));
     setWindowTitle(QStringLiteral("OLBRA Patch"));
     setWindowIcon(QIcon(QStringLiteral(":/olbra/frmUpdateMe.xpm")));
@@ -162,7 +164,8 @@ frmUpdateMe::frmUpdateMe(QWidget *parent)
     Command1->setObjectName(QStringLiteral("Command1"));
     Command1->setGeometry(twipsRect(4920, 1080, 1095, 405));
     Command1->setToolTip(QStringLiteral("Click to cancel and abort the patch"));
-    Command1->setAutoDefault(false);
+    // Enter presses the button that has the focus, as on any dialog; elsewhere it presses cmdOK.
+    Command1->setAutoDefault(true);
     cmdOK->setAutoDefault(true);
 
     StatusBar = new PatchStatusBar(this);
