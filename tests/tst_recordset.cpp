@@ -870,6 +870,8 @@ void tst_Recordset::updatable_data()
     QTest::newRow("ordered") << "select * from NHBASE order by MLF, ID" << true;
     QTest::newRow("limited") << "select * from NHBASE limit 1" << true;
     QTest::newRow("table alias") << "select n.* from NHBASE n where n.ID = 1" << true;
+    QTest::newRow("the words group by in a text") << "select * from NHBASE where Organism <> 'group by'" << true;
+    QTest::newRow("the words group by in a comment") << "select * from NHBASE /* group by PRO */ where ID = 1 -- having" << true;
 
     QTest::newRow("join") << "select n.ID, n.PRO, p.panelcode from NHBASE n, Panels p where n.ID = 1" << false;
     QTest::newRow("join of a table to itself") << "select a.ID, a.PRO from NHBASE a join NHBASE b on a.ID = b.ID where a.ID = 1" << false;
