@@ -83,6 +83,7 @@ private slots:
     void closeBoxUnloadsWithoutHandler_data();
     void closeBoxUnloadsWithoutHandler();
     void showStatusReplacesOnlyPanelOne();
+    void datePanelTurnsOverAtMidnight();
     void statusPanelWidths_data();
     void statusPanelWidths();
     void setProgressMovesTheBar();
@@ -588,6 +589,19 @@ void tst_window::showStatusReplacesOnlyPanelOne()
     const QString after = today();
     QVERIFY2(date == after || date == QLocale::system().toString(QDate::currentDate().addDays(-1), QLocale::ShortFormat),
              qPrintable(date + QStringLiteral(" / ") + after));
+}
+
+void tst_window::datePanelTurnsOverAtMidnight()
+{
+    frmUpdateMe &window = startUp();
+    const QDate day(2008, 1, 18);
+    QDateTime now(day, QTime(23, 59, 59));
+    window.StatusBar->setClock([&now] { return now; });
+    QCOMPARE(window.statusPanelText(3), QLocale::system().toString(day, QLocale::ShortFormat));
+
+    // The panel wakes by itself just after midnight and shows the new day.
+    now = QDateTime(day.addDays(1), QTime(0, 0, 1));
+    QTRY_COMPARE_WITH_TIMEOUT(window.statusPanelText(3), QLocale::system().toString(day.addDays(1), QLocale::ShortFormat), 10000);
 }
 
 void tst_window::statusPanelWidths_data()

@@ -17,6 +17,8 @@
 
 #include <xcb/xcb.h>
 
+#include "frmUpdateMe.xpm"
+
 #include <cmath>
 
 using olbra::BoxKind;
@@ -92,9 +94,15 @@ void PatchStatusBar::setPanelText(int number, const QString &text)
     layoutPanels();
 }
 
+void PatchStatusBar::setClock(std::function<QDateTime()> clock)
+{
+    m_clock = std::move(clock);
+    showToday();
+}
+
 void PatchStatusBar::showToday()
 {
-    const QDateTime now = QDateTime::currentDateTime();
+    const QDateTime now = m_clock();
     m_panels[2]->setText(QLocale::system().toString(now.date(), QLocale::ShortFormat));
     // Wake just after the next midnight, so that the date stays current.
     const qint64 untilMidnight = now.msecsTo(QDateTime(now.date().addDays(1), QTime(0, 0))) + 1000;
@@ -120,11 +128,11 @@ frmUpdateMe::frmUpdateMe(QWidget *parent)
     : QDialog(parent, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint
                           | Qt::MSWindowsFixedSizeDialogHint)
 {
-    // The icon lives in this library's resources, which a static link would otherwise leave out.
-    Q_INIT_RESOURCE(window);
     setObjectName(QStringLiteral("frmUpdateMe"));
     setWindowTitle(QStringLiteral("OLBRA Patch"));
-    setWindowIcon(QIcon(QStringLiteral(":/olbra/frmUpdateMe.xpm")));
+    // Compiled in and read straight from its pixel rows: no resource to link and no image plugins
+    // to look through at start-up.
+    setWindowIcon(QIcon(QPixmap(frmUpdateMeIcon)));
     setFixedSize(twips(6150), twips(3465));
     setModal(false);
     // The controls' own font, which the design's sizes were made for; the two labels set theirs.

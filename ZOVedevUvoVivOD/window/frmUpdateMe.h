@@ -5,7 +5,10 @@
 #include <QDialog>
 #include <QLabel>
 
+#include <QDateTime>
+
 #include <array>
+#include <functional>
 
 class QCheckBox;
 class QFrame;
@@ -34,6 +37,8 @@ public:
     explicit PatchStatusBar(QWidget *parent);
     QLabel *panel(int number) const; // 1 to 3
     void setPanelText(int number, const QString &text);
+    /// Where the date panel reads the time; the system clock unless a test sets another.
+    void setClock(std::function<QDateTime()> clock);
 
 protected:
     void resizeEvent(QResizeEvent *event) override;
@@ -44,6 +49,7 @@ private:
 
     std::array<QLabel *, 3> m_panels{};
     QTimer *m_midnight;
+    std::function<QDateTime()> m_clock = &QDateTime::currentDateTime;
 };
 
 /// The patch window: the patch's title and reason, its progress, Apply and Cancel/Exit.
