@@ -68,7 +68,12 @@ public:
 private:
     using Storage = std::variant<std::monostate, std::uint8_t, std::int16_t, std::int32_t, float, double,
                                  DateValue, QString, bool>;
-    Variant(Kind kind, Storage storage) : m_kind(kind), m_storage(std::move(storage)) {}
+    // Built in place: a whole Storage moved in makes GCC 12 under the sanitizers warn of an
+    // uninitialised alternative.
+    template <class Alternative>
+    Variant(Kind kind, Alternative value) : m_kind(kind), m_storage(std::in_place_type<Alternative>, std::move(value))
+    {
+    }
     [[noreturn]] void refuse(Kind wanted) const;
 
     Kind m_kind = Kind::Empty;
