@@ -421,7 +421,10 @@ private:
             m_server.setProcessChannelMode(QProcess::SeparateChannels);
             // It picks a free display and writes its number once it listens.
             m_server.start(QStringLiteral("Xvfb"), {QStringLiteral("-displayfd"), QStringLiteral("1"), QStringLiteral("-screen"), QStringLiteral("0"),
-                                                   QStringLiteral("1024x768x24"), QStringLiteral("-nolisten"), QStringLiteral("tcp")});
+                                                   QStringLiteral("1024x768x24"), QStringLiteral("-nolisten"), QStringLiteral("tcp"),
+                                                   // A killed client must not send the server through a reset that the next
+                                                   // start of the program would run into.
+                                                   QStringLiteral("-noreset")});
             QDeadlineTimer deadline(30000);
             while (m_name.isEmpty() && !deadline.hasExpired() && m_server.state() != QProcess::NotRunning) {
                 m_server.waitForReadyRead(100);

@@ -61,7 +61,7 @@ trap 'exit 130' INT TERM
 
 # A display of this run's own: Xvfb picks a free display number and reports it once it listens.
 start_display() {
-    Xvfb -displayfd 9 -screen 0 1024x768x24 -nolisten tcp 9>"$work/display" 2>"$work/xvfb.log" &
+    Xvfb -displayfd 9 -screen 0 1024x768x24 -nolisten tcp -noreset 9>"$work/display" 2>"$work/xvfb.log" &
     xvfb_pid=$!
     local tries=0
     until [ -s "$work/display" ]; do
