@@ -451,7 +451,7 @@ private slots:
         QTest::newRow("a column of the history named rowid")
             << "" << "ALTER TABLE updates ADD COLUMN rowid INTEGER DEFAULT 7;" << open << "" << OrganismNew << PanelNew << HistoryRow + QStringLiteral("|7");
 
-        const QString NotUpdatable = QStringLiteral("The recordset cannot be changed: only a query of one table can be saved");
+        const QString NotUpdatable = QStringLiteral("The recordset cannot be changed: its rows are not rows of one table that can be saved");
         QTest::newRow("Panels without rowids")
             << "" << "CREATE TABLE P2 (panelcode VARCHAR(4) PRIMARY KEY, lastupdated DATE, DBVersion VARCHAR(10)) WITHOUT ROWID;"
                      "INSERT INTO P2 SELECT * FROM Panels; DROP TABLE Panels; ALTER TABLE P2 RENAME TO Panels;"

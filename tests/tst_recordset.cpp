@@ -97,7 +97,7 @@ const QString ClosedRecordset = QStringLiteral("Operation is not allowed when th
 const QString ReleasedRecordset = QStringLiteral("Operation is not allowed: the recordset was released");
 const QString NoCurrentRow = QStringLiteral("Either BOF or EOF is True: there is no current row");
 const QString NoRows = QStringLiteral("Either BOF or EOF is True: the recordset has no rows");
-const QString NotUpdatable = QStringLiteral("The recordset cannot be changed: only a query of one table can be saved");
+const QString NotUpdatable = QStringLiteral("The recordset cannot be changed: its rows are not rows of one table that can be saved");
 
 // The declared types of the column-type table, with the kind each stands for.
 struct ColumnType {
@@ -255,6 +255,10 @@ private slots:
 
     void bofEofAndMoveLast_data();
     void bofEofAndMoveLast();
+    void moveLastReachesTheLastRowDelivered_data();
+    void moveLastReachesTheLastRowDelivered();
+    void hostileQueriesAreCutShort_data();
+    void hostileQueriesAreCutShort();
     void emptyResult_data();
     void emptyResult();
 
@@ -728,6 +732,86 @@ void tst_Recordset::bofEofAndMoveLast()
     f.db.exec(QStringLiteral("INSERT INTO updates VALUES ('2008-02-01', 0, 80, 'later');"));
     rs->MoveLast();
     QCOMPARE(QString::number(rs->Fields().Item("Build").Value().toInteger()), lastAfterAnInsert);
+}
+
+void tst_Recordset::moveLastReachesTheLastRowDelivered_data()
+{
+    QTest::addColumn<QString>("query");
+    QTest::addColumn<QString>("last");
+
+    // Rows stored out of rowid order, and an index that delivers them in yet another order.
+    QTest::newRow("a whole table: the highest rowid") << "Select * from h" << "e";
+    QTest::newRow("the table named in another case") << "SELECT * FROM H" << "e";
+    QTest::newRow("a filter: the highest rowid kept") << "select * from h where k < 4" << "c";
+    QTest::newRow("a filter through the index: its order") << "select * from h where Reason < 'd'" << "a";
+    QTest::newRow("a limit: the last of the rows kept") << "select * from h limit 2" << "c";
+    QTest::newRow("a covering index: its order") << "select Reason from h" << "a";
+    QTest::newRow("an ordering: its order") << "select * from h order by Reason" << "e";
+    QTest::newRow("an ordering, backwards") << "select * from h order by rowid desc" << "a";
+}
+
+void tst_Recordset::moveLastReachesTheLastRowDelivered()
+{
+    QFETCH(QString, query);
+    QFETCH(QString, last);
+    Fixture f(QStringLiteral("CREATE TABLE h (k INTEGER, Reason TEXT);"
+                             "INSERT INTO h (rowid, k, Reason) VALUES (5, 5, 'e'), (1, 1, 'a'), (3, 3, 'c');"
+                             "CREATE INDEX byReason ON h (Reason DESC);"));
+    Ref<Recordset> rs = f.connection.GetRecordset(query);
+    rs->MoveLast();
+    QCOMPARE(rs->Fields().Item("Reason").Value().toText(), last);
+
+    // What the walk through every row finds, for comparison.
+    Ref<Recordset> walked = f.connection.GetRecordset(query);
+    QString seen;
+    sqlite3 *plain = nullptr;
+    QCOMPARE(sqlite3_open(f.db.path().toUtf8().constData(), &plain), SQLITE_OK);
+    sqlite3_stmt *statement = nullptr;
+    QCOMPARE(sqlite3_prepare_v2(plain, query.toUtf8().constData(), -1, &statement, nullptr), SQLITE_OK);
+    const int reason = sqlite3_column_count(statement) - 1;
+    while (sqlite3_step(statement) == SQLITE_ROW)
+        seen = QString::fromUtf8(reinterpret_cast<const char *>(sqlite3_column_text(statement, reason)));
+    sqlite3_finalize(statement);
+    sqlite3_close(plain);
+    QCOMPARE(seen, last);
+}
+
+void tst_Recordset::hostileQueriesAreCutShort_data()
+{
+    QTest::addColumn<QString>("query");
+    QTest::addColumn<bool>("moveLast");
+    QTest::addColumn<int>("number");
+    QTest::addColumn<QString>("description");
+
+    QTest::newRow("an endless view") << "select * from endless" << true << olbra::ErrorCode::fromEngine(SQLITE_INTERRUPT)
+                                     << "The database did not finish in time and was interrupted (interrupted) while reading a row";
+    QTest::newRow("a giant value") << "select * from giant" << false << olbra::ErrorCode::fromEngine(SQLITE_TOOBIG)
+                                   << "string or blob too big (while reading a row)";
+}
+
+void tst_Recordset::hostileQueriesAreCutShort()
+{
+    QFETCH(QString, query);
+    QFETCH(bool, moveLast);
+    QFETCH(int, number);
+    QFETCH(QString, description);
+    Fixture f(TestDatabase::demoSql()
+              + QStringLiteral("CREATE VIEW endless AS WITH RECURSIVE c(x) AS (SELECT 1 UNION ALL SELECT x + 1 FROM c) SELECT x FROM c;"
+                               "CREATE VIEW giant AS SELECT hex(zeroblob(20000000)) AS v;"));
+    f.connection.setStatementTimeout(200);
+    try {
+        Ref<Recordset> rs = f.connection.GetRecordset(query);
+        if (moveLast)
+            rs->MoveLast();
+        QFAIL("the query was not cut short");
+    } catch (const Failure &failure) {
+        QCOMPARE(failure.number(), number);
+        QCOMPARE(failure.description(), description);
+    }
+    // The connection serves the next request as before.
+    Ref<Recordset> rs = f.connection.GetRecordset(QStringLiteral("Select * from updates"));
+    rs->MoveLast();
+    QCOMPARE(rs->Fields().Item("Build").Value().toInteger(), std::int16_t(68));
 }
 
 void tst_Recordset::emptyResult_data()

@@ -13,6 +13,9 @@ Failure engineFailure(sqlite3 *db, int resultCode, const QString &doing)
 {
     const int primary = resultCode & 0xFF;
     const QString message = QString::fromUtf8(db ? sqlite3_errmsg(db) : sqlite3_errstr(resultCode));
+    if (primary == SQLITE_INTERRUPT)
+        return Failure(ErrorCode::fromEngine(resultCode),
+                       QStringLiteral("The database did not finish in time and was interrupted (%1) while %2").arg(message, doing));
     if (primary == SQLITE_BUSY || primary == SQLITE_LOCKED)
         return Failure(ErrorCode::fromEngine(resultCode),
                        QStringLiteral("The database is in use by another program (%1) while %2").arg(message, doing));
@@ -42,6 +45,22 @@ Statement Database::prepare(const QString &sql, const QString &doing) const
     if (rc != SQLITE_OK)
         throw engineFailure(m_handle, rc, doing);
     return statement;
+}
+
+Database::Database(sqlite3 *handle, QString path) : m_handle(handle), m_path(std::move(path))
+{
+    if (m_handle)
+        sqlite3_progress_handler(m_handle, 1000, &Database::onProgress, this);
+}
+
+void Database::armDeadline()
+{
+    m_deadline = std::chrono::steady_clock::now() + m_statementTimeout;
+}
+
+int Database::onProgress(void *database)
+{
+    return std::chrono::steady_clock::now() > static_cast<Database *>(database)->m_deadline ? 1 : 0;
 }
 
 void Database::registerCursor(const std::shared_ptr<Cursor> &cursor)
@@ -139,6 +158,11 @@ void DataConnection::OpenConnection()
         refuseFile(path, ErrorCode::fromEngine(rc), QString::fromUtf8(raw ? sqlite3_errmsg(raw) : sqlite3_errstr(rc)));
     sqlite3_extended_result_codes(raw, 1);
     sqlite3_busy_timeout(raw, m_busyTimeoutMs);
+    // No value of the product's tables comes near this; a hostile file's giant value is refused
+    // instead of being copied into memory.
+    sqlite3_limit(raw, SQLITE_LIMIT_LENGTH, MaxValueBytes);
+    database->setStatementTimeout(m_statementTimeoutMs);
+    database->armDeadline();
     if (sqlite3_db_readonly(raw, "main") != 0)
         refuseFile(path, ErrorCode::fromEngine(SQLITE_READONLY), QStringLiteral("no permission to write it"));
 
@@ -154,6 +178,13 @@ void DataConnection::OpenConnection()
         refuseFile(path, failure.number(), failure.description());
     }
     m_database = std::move(database);
+}
+
+void DataConnection::setStatementTimeout(int milliseconds)
+{
+    m_statementTimeoutMs = milliseconds;
+    if (IsConnected())
+        m_database->setStatementTimeout(milliseconds);
 }
 
 void DataConnection::setBusyTimeout(int milliseconds)

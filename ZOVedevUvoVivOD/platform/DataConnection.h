@@ -34,6 +34,10 @@ public:
     /// How long a write waits for another program's lock before it fails; applies to the open
     /// database too.
     void setBusyTimeout(int milliseconds);
+    /// How long one request may keep the engine busy before it is interrupted and fails.
+    void setStatementTimeout(int milliseconds);
+    /// The largest text or value the connection takes or gives.
+    static constexpr int MaxValueBytes = 16 * 1024 * 1024;
 
     /// The product database's file name.
     static QString fileName() { return QStringLiteral("OLBRAData.mdb"); }
@@ -42,6 +46,7 @@ private:
     QString m_dataFile;
     std::shared_ptr<Database> m_database;
     int m_busyTimeoutMs = 5000;
+    int m_statementTimeoutMs = 30000;
 };
 
 } // namespace olbra

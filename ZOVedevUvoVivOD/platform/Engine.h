@@ -8,6 +8,7 @@
 
 #include <sqlite3.h>
 
+#include <chrono>
 #include <cstdint>
 #include <map>
 #include <memory>
@@ -37,7 +38,7 @@ class Cursor;
 /// One open product database, shared by the connection and its recordsets.
 class Database {
 public:
-    Database(sqlite3 *handle, QString path) : m_handle(handle), m_path(std::move(path)) {}
+    Database(sqlite3 *handle, QString path);
     ~Database() { close(); }
     Database(const Database &) = delete;
     Database &operator=(const Database &) = delete;
@@ -47,15 +48,25 @@ public:
     const QString &path() const { return m_path; }
 
     Statement prepare(const QString &sql, const QString &doing) const;
+    /// Starts the time that one request of the program may take in the engine; past it, the
+    /// statement running is interrupted, so that a hostile file (an endless view or trigger)
+    /// cannot hang the program.
+    void armDeadline();
+    void setStatementTimeout(int milliseconds) { m_statementTimeout = std::chrono::milliseconds(milliseconds); }
+    std::chrono::milliseconds statementTimeout() const { return m_statementTimeout; }
     void registerCursor(const std::shared_ptr<Cursor> &cursor);
     /// Ends every read in progress, so that the next write commits as soon as it is done.
     void suspendReaders();
     void close() noexcept;
 
 private:
+    static int onProgress(void *database);
+
     sqlite3 *m_handle;
     QString m_path;
     std::vector<std::weak_ptr<Cursor>> m_cursors;
+    std::chrono::milliseconds m_statementTimeout{30000};
+    std::chrono::steady_clock::time_point m_deadline = std::chrono::steady_clock::time_point::max();
 };
 
 struct ColumnInfo {
@@ -97,6 +108,7 @@ private:
     void checkUpdatable() const;
     void checkCurrentRow() const;
     void checkNoPendingEdit() const;
+    std::optional<std::int64_t> lastRowidOfPlainScan() const;
     Failure fieldFailure(const Failure &failure, int index) const;
 
     std::shared_ptr<Database> m_database;
@@ -107,6 +119,7 @@ private:
     bool m_updatable = false;
     QString m_table;
     QString m_rowidName;
+    QByteArray m_rowidQuery; // the query with the rowid first, when it may deliver in rowid order
 
     bool m_bof = true;
     bool m_eof = true;

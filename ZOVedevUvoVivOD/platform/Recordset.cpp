@@ -230,10 +230,8 @@ int watchShape(void *shape, int action, const char *table, const char *, const c
     return SQLITE_OK;
 }
 
-// Whether the query groups its rows, by a GROUP BY or HAVING outside quotes and comments. Asked only
-// of a query with one SELECT, so the clause is that SELECT's: each row it delivers stands for many
-// rows of the table, and a bare column of it names none of them.
-bool groupsRows(const QString &sql)
+// Whether the query names one of the keywords outside quotes and comments.
+bool mentionsKeyword(const QString &sql, std::initializer_list<QStringView> keywords)
 {
     const qsizetype size = sql.size();
     qsizetype i = 0;
@@ -262,8 +260,9 @@ bool groupsRows(const QString &sql)
             while (i < size && (sql[i].isLetterOrNumber() || sql[i] == u'_' || sql[i] == u'$'))
                 ++i;
             const QStringView word = QStringView(sql).mid(start, i - start);
-            if (word.compare(u"GROUP", Qt::CaseInsensitive) == 0 || word.compare(u"HAVING", Qt::CaseInsensitive) == 0)
-                return true;
+            for (const QStringView keyword : keywords)
+                if (word.compare(keyword, Qt::CaseInsensitive) == 0)
+                    return true;
         } else {
             ++i;
         }
@@ -292,6 +291,7 @@ std::optional<QString> rowidNameFor(const Database &database, const QString &tab
 std::shared_ptr<Cursor> Cursor::create(std::shared_ptr<Database> database, const QString &query)
 {
     sqlite3 *db = database->handle();
+    database->armDeadline();
     const QByteArray sql = query.toUtf8();
     QueryShape shape;
     sqlite3_set_authorizer(db, watchShape, &shape);
@@ -320,13 +320,17 @@ std::shared_ptr<Cursor> Cursor::create(std::shared_ptr<Database> database, const
 
     // A query of one table gets the rowid delivered first, so that a save writes exactly its row.
     Statement withRowid;
+    QByteArray rewritten;
     std::optional<QString> rowidName;
     static const QRegularExpression plainSelect(QStringLiteral(R"(^\s*select\s+(?!distinct\b|all\b))"),
                                                 QRegularExpression::CaseInsensitiveOption);
     const QRegularExpressionMatch select = plainSelect.match(query);
-    if (shape.oneTable && shape.selects == 1 && !shape.table.isEmpty() && select.hasMatch() && !groupsRows(query)
+    if (shape.oneTable && shape.selects == 1 && !shape.table.isEmpty() && select.hasMatch()
+        // A row of a grouping query stands for many rows of the table, and a bare column of it
+        // names none of them.
+        && !mentionsKeyword(query, {u"GROUP", u"HAVING"})
         && (rowidName = rowidNameFor(*database, shape.table))) {
-        const QByteArray rewritten = (QStringLiteral("SELECT %1, ").arg(*rowidName) + query.mid(select.capturedLength())).toUtf8();
+        rewritten = (QStringLiteral("SELECT %1, ").arg(*rowidName) + query.mid(select.capturedLength())).toUtf8();
         raw = nullptr;
         if (sqlite3_prepare_v2(db, rewritten.constData(), static_cast<int>(rewritten.size()), &raw, nullptr) == SQLITE_OK)
             withRowid.reset(raw);
@@ -351,6 +355,9 @@ std::shared_ptr<Cursor> Cursor::create(std::shared_ptr<Database> database, const
     if (updatable) {
         cursor->m_table = shape.table;
         cursor->m_rowidName = *rowidName;
+        // Without an ordering of its own, a plain scan delivers the rows in rising rowid order.
+        if (!mentionsKeyword(query, {u"ORDER"}))
+            cursor->m_rowidQuery = rewritten;
     }
     for (int i = cursor->m_firstColumn; i < sqlite3_column_count(statement); ++i) {
         const char *origin = sqlite3_column_origin_name(statement, i);
@@ -420,7 +427,7 @@ void Cursor::checkUpdatable() const
 {
     if (!m_updatable)
         throw Failure(ErrorCode::NotUpdatable,
-                      QStringLiteral("The recordset cannot be changed: only a query of one table can be saved"));
+                      QStringLiteral("The recordset cannot be changed: its rows are not rows of one table that can be saved"));
 }
 
 void Cursor::checkCurrentRow() const
@@ -492,6 +499,7 @@ void Cursor::setValue(int index, const Variant &value)
 void Cursor::moveLast()
 {
     checkOpen();
+    m_database->armDeadline();
     checkNoPendingEdit();
     if (m_bof && m_eof)
         throw Failure(ErrorCode::NoCurrentRecord, QStringLiteral("Either BOF or EOF is True: the recordset has no rows"));
@@ -503,7 +511,12 @@ void Cursor::moveLast()
         }
     }
     sqlite3_stmt *statement = m_statement.get();
-    if (m_updatable) {
+    if (const auto last = m_updatable ? lastRowidOfPlainScan() : std::nullopt) {
+        m_live = false;
+        sqlite3_reset(statement);
+        if (*last != m_rowid)
+            refetch(*last);
+    } else if (m_updatable) {
         // Only the rowid of each row is read on the way; the last row is fetched once at the end,
         // so that the time and memory of the walk do not depend on the rows' contents.
         std::int64_t last = m_rowid;
@@ -524,6 +537,46 @@ void Cursor::moveLast()
     m_bof = m_eof = false;
 }
 
+// A plain scan of one rowid table delivers its rows in rising rowid order, so the last row
+// delivered is the one with the highest rowid among those the query keeps; the engine finds that
+// one by reading the table backwards, where walking every row would take time in proportion to
+// the table. Asked while the statement still stands on a row, it sees the same rows as the walk.
+// nullopt whenever the query orders its rows or the plan is anything else (an index, a temporary
+// table), and the walk decides.
+std::optional<std::int64_t> Cursor::lastRowidOfPlainScan() const
+{
+    if (m_rowidQuery.isEmpty())
+        return std::nullopt;
+    sqlite3 *db = m_database->handle();
+    const QByteArray explain = QByteArrayLiteral("EXPLAIN QUERY PLAN ") + m_rowidQuery;
+    sqlite3_stmt *raw = nullptr;
+    if (sqlite3_prepare_v2(db, explain.constData(), static_cast<int>(explain.size()), &raw, nullptr) != SQLITE_OK) {
+        sqlite3_finalize(raw);
+        return std::nullopt;
+    }
+    Statement plan(raw);
+    QStringList steps;
+    while (sqlite3_step(plan.get()) == SQLITE_ROW)
+        steps << QString::fromUtf8(reinterpret_cast<const char *>(sqlite3_column_text(plan.get(), 3)));
+    static const QRegularExpression plainScan(QStringLiteral(R"(^SCAN \S+$)"));
+    if (steps.size() != 1 || !plainScan.match(steps.first()).hasMatch())
+        return std::nullopt;
+
+    const QByteArray last = QByteArrayLiteral("SELECT * FROM (") + m_rowidQuery + QByteArrayLiteral("\n) ORDER BY 1 DESC LIMIT 1");
+    raw = nullptr;
+    if (sqlite3_prepare_v2(db, last.constData(), static_cast<int>(last.size()), &raw, nullptr) != SQLITE_OK) {
+        sqlite3_finalize(raw);
+        return std::nullopt;
+    }
+    Statement highest(raw);
+    const int rc = sqlite3_step(highest.get());
+    if (rc == SQLITE_ROW)
+        return sqlite3_column_int64(highest.get(), 0);
+    if (rc != SQLITE_DONE)
+        throw engineFailure(db, rc, QStringLiteral("moving to the last row"));
+    return std::nullopt;
+}
+
 void Cursor::addNew()
 {
     checkOpen();
@@ -536,6 +589,7 @@ void Cursor::addNew()
 void Cursor::update()
 {
     checkOpen();
+    m_database->armDeadline();
     checkCurrentRow();
     if (m_edit == Edit::None || (m_edit == Edit::Change && m_pending.empty())) {
         m_edit = Edit::None;
